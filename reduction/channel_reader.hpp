@@ -70,6 +70,7 @@ public:
     [[nodiscard]] bool has_text_left() noexcept;
 
     [[nodiscard]] ReadStatus last_status() const noexcept { return last_status_; }
+    [[nodiscard]] std::FILE* file() const noexcept { return file_; }
 
 private:
     [[nodiscard]] bool skip_space() noexcept;

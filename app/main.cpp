@@ -1,0 +1,5 @@
+#include "run_driver.hpp"
+
+int main() {
+    return tervalin::run_program();
+}
