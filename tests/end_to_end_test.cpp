@@ -1,6 +1,7 @@
 // The real program, run as a separate process on files in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -197,6 +198,32 @@ TEST(EndToEnd, UnusedDataIsReportedOnStandardError) {
         EXPECT_EQ(result.exit_status, kNoConsoleStatus) << c.what;
         EXPECT_TRUE(result.out.ends_with(kClosing)) << c.what;
     }
+}
+
+TEST(EndToEnd, RowsPastTheMillionthAreNeitherReadNorWritten) {
+    TempFolder folder;
+    write_channels(folder, 1'000'003);
+    const ProgramRun result = run(folder, "x.txt d.txt y.txt out.txt\n");
+    EXPECT_EQ(result.exit_status, kNoConsoleStatus);
+    EXPECT_EQ(result.err,
+              "tervalin: data from row 1000001 of x.txt was not used: the limit of 1000000 rows "
+              "was reached\n");
+    const std::string file = folder.read("out.txt");
+    EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 1'000'000);
+    // The last line is row 999,999: time 999999, strains 1000099 on every gauge.
+    EXPECT_TRUE(file.ends_with(
+        "9.9999900e+005  1.0000990e+006  1.0000990e+006  0.0000000e+000\n"));
+}
+
+// A full disk is reported, never passed off as a finished run.
+TEST(EndToEnd, WriteFailureIsReportedWithStatusOne) {
+    TempFolder folder;
+    write_channels(folder, 5000);
+    const ProgramRun result = run(folder, "x.txt d.txt y.txt /dev/full\n");
+    EXPECT_EQ(result.out, kIntro + kChannelQuestions + opened("x.txt") + opened("d.txt") +
+                              opened("y.txt") + kOutputQuestion +
+                              " Failed to write file: /dev/full \n");
+    EXPECT_EQ(result.exit_status, 1);
 }
 
 }  // namespace
