@@ -158,13 +158,6 @@ struct NumberExtent {
     bool touched_end;
 };
 
-NumberExtent measure_number(const char* first, const char* last) noexcept {
-    TextCursor cursor{first, last};
-    DigitSink sink;
-    const bool found = accumulate_number(cursor, sink);
-    return {found ? static_cast<std::size_t>(cursor.p - first) : 0, cursor.touched_end};
-}
-
 double convert_complete_number(const char* first, const char* last) noexcept {
     const bool negative = *first == '-';
     const char* digits = is_sign(*first) ? first + 1 : first;
@@ -180,15 +173,93 @@ double convert_complete_number(const char* first, const char* last) noexcept {
     return acc.finish();
 }
 
+// Powers of ten that binary64 holds exactly.
+constexpr std::array<double, 23> kExactPowersOfTen{
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::uint64_t kMaxExactMantissa = std::uint64_t{1} << 53;
+constexpr std::uint64_t kMantissaLimit = 1'000'000'000'000'000'000;  // 10^18: room for a digit
+
+// A number scanned in one pass. With `exact`, `value` is the correctly
+// rounded result: an exact mantissa times or divided by an exact power of
+// ten is one rounding (Clinger's fast path). Otherwise only the extent holds.
+struct QuickScan {
+    NumberExtent extent;
+    bool exact;
+    double value;
+};
+
+// One pass over the text of a typical recorded number ("-123.456",
+// "1.5e-3"): the grammar walk and the digits' value together.
+QuickScan quick_scan(const char* first, const char* last) noexcept {
+    const char* p = first;
+    const bool negative = p != last && *p == '-';
+    p += (p != last && is_sign(*p)) ? 1 : 0;
+    std::uint64_t mantissa = 0;
+    std::int64_t scale = 0;
+    bool exact = true;
+    const char* digits_start = p;
+    auto take_digits = [&](bool fractional) noexcept {
+        for (; p != last && is_digit(*p); ++p) {
+            if (mantissa < kMantissaLimit) {
+                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+                scale -= fractional ? 1 : 0;
+            } else {
+                exact = false;
+            }
+        }
+    };
+    take_digits(false);
+    bool any_digit = p != digits_start;
+    if (p != last && *p == '.') {
+        const char* fraction_start = p + 1;
+        const char* before = p;
+        p = fraction_start;
+        take_digits(true);
+        any_digit = any_digit || p != fraction_start;
+        if (!any_digit) {
+            p = before;
+        }
+    }
+    if (!any_digit) {  // a sign or point at the end may still gain digits
+        const bool at_end = p == last || (*p == '.' && p + 1 == last);
+        return {{0, at_end}, false, 0.0};
+    }
+    bool touched = p == last;
+    if (!touched && is_exponent_mark(*p)) {
+        const char* e = p + 1;
+        const bool exponent_negative = e != last && *e == '-';
+        e += (e != last && is_sign(*e)) ? 1 : 0;
+        std::int64_t exponent = 0;
+        const char* exponent_start = e;
+        for (; e != last && is_digit(*e); ++e) {
+            exponent = std::min<std::int64_t>(exponent * 10 + (*e - '0'), 1'000'000);
+        }
+        touched = e == last;
+        if (e != exponent_start) {
+            p = e;
+            scale += exponent_negative ? -exponent : exponent;
+        }
+    }
+    const NumberExtent extent{static_cast<std::size_t>(p - first), touched};
+    if (!exact || mantissa > kMaxExactMantissa || scale < -22 || scale > 22) {
+        return {extent, mantissa == 0 && exact, negative ? -0.0 : 0.0};
+    }
+    double value = static_cast<double>(mantissa);
+    value = scale < 0 ? value / kExactPowersOfTen[static_cast<std::size_t>(-scale)]
+                      : value * kExactPowersOfTen[static_cast<std::size_t>(scale)];
+    return {extent, true, negative ? -value : value};
+}
+
 }  // namespace
 
 ScanResult scan_number(const char* first, const char* last) noexcept {
-    const NumberExtent extent = measure_number(first, last);
-    if (extent.length == 0) {
+    const QuickScan scan = quick_scan(first, last);
+    if (scan.extent.length == 0) {
         return {first, std::errc::invalid_argument, 0.0};
     }
-    const char* end = first + extent.length;
-    return {end, std::errc{}, convert_complete_number(first, end)};
+    const char* end = first + scan.extent.length;
+    return {end, std::errc{}, scan.exact ? scan.value : convert_complete_number(first, end)};
 }
 
 void ChannelStream::attach(std::FILE* file, std::span<char> buffer) noexcept {
@@ -250,15 +321,15 @@ bool ChannelStream::skip_space() noexcept {
 bool ChannelStream::read_number(double& value) noexcept {
     const char* first = buffer_ + pos_;
     const char* last = buffer_ + end_;
-    const NumberExtent extent = measure_number(first, last);
-    if (extent.touched_end && !at_eof_) {
+    const QuickScan scan = quick_scan(first, last);
+    if (scan.extent.touched_end && !at_eof_) {
         return read_long_number(value);  // the number may go on in the next block
     }
-    if (extent.length == 0) {
+    if (scan.extent.length == 0) {
         return false;
     }
-    value = convert_complete_number(first, first + extent.length);
-    pos_ += extent.length;
+    value = scan.exact ? scan.value : convert_complete_number(first, first + scan.extent.length);
+    pos_ += scan.extent.length;
     return true;
 }
 

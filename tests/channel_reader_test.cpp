@@ -261,6 +261,33 @@ TEST(ReadSampleRow, LongNumbersMatchStrtod) {
     }
 }
 
+// Typical recorded numbers take a quicker conversion than long ones; both
+// must round exactly as strtod does.
+TEST(ScanNumber, ShortNumbersMatchStrtod) {
+    std::mt19937_64 random(1211);
+    std::uniform_int_distribution<int> digit_count(1, 22);
+    std::uniform_int_distribution<int> exponent(-40, 40);
+    std::uniform_int_distribution<int> digit('0', '9');
+    int mismatches = 0;
+    for (int n = 0; n < 300'000; ++n) {
+        std::string number = n % 2 ? "-" : "";
+        const int count = digit_count(random);
+        const int point = static_cast<int>(random() % static_cast<unsigned>(count + 1));
+        for (int i = 0; i < count; ++i) {
+            if (i == point) number += '.';
+            number += static_cast<char>(digit(random));
+        }
+        if (n % 4 == 0) number += "e" + std::to_string(exponent(random));
+        const ScanResult r = scan_number(number.data(), number.data() + number.size());
+        const double expected = std::strtod(number.c_str(), nullptr);
+        if (r.ptr != number.data() + number.size() || r.value != expected) {
+            ADD_FAILURE() << number;
+            if (++mismatches > 10) break;
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 TEST(ReadSampleRow, HalfwayCaseDecidedPastEightHundredDigits) {
     // 1 + 2^-53 is exactly halfway between two doubles; a nonzero digit far
     // beyond the 800th must still round it up.
