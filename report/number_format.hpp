@@ -12,6 +12,9 @@
 //   format_g8_4(12.125)              -> "   12.13"
 //   format_g8_4(123456.0)            -> "1.235e+005"        (10 characters, never cut)
 //   format_g8_4(-1e90)               -> " -1e+090"
+//   format_g8_4(10.045)              -> "   10.05"  (17 digits 1.0045000000000000e+01)
+//
+// Neither function allocates, keeps state or writes past the returned length.
 #pragma once
 
 #include <cstddef>
