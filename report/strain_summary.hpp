@@ -1,7 +1,7 @@
 // Channel extremes, peak strains and the console strain summary.
 //
 // With no row read the summary shows the seeds and zero peaks:
-//   "\n X-axis: max= -1e+090  min=   1e+090"  ...  "\n max e1    =        0 "
+//   "\n X-axis: max=  -1e+090  min=   1e+090"  ...  "\n max e1    =        0 "
 #pragma once
 
 #include <cstdio>

@@ -32,9 +32,9 @@ const std::string kOutputQuestion = "\n\n Enter the principal strain output file
 const std::string kClosing = "\n\n Program complete. \n Press any key to exit.";
 const std::string kNoRowSummary =
     "\n\n Strain Summary \n"
-    "\n X-axis: max= -1e+090  min=   1e+090"
-    "\n 45 deg: max= -1e+090  min=   1e+090"
-    "\n Y-axis: max= -1e+090  min=   1e+090\n"
+    "\n X-axis: max=  -1e+090  min=   1e+090"
+    "\n 45 deg: max=  -1e+090  min=   1e+090"
+    "\n Y-axis: max=  -1e+090  min=   1e+090\n"
     "\n max e1    =        0 "
     "\n max e2    =        0 "
     "\n max shear =        0 \n";
