@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -122,7 +124,9 @@ public:
     // In a new session whose controlling terminal is the pty's slave. Standard
     // input comes from /dev/null when asked, to show the key is read from the
     // terminal itself.
-    static Probe start_on(const Pty& pty, bool null_input = false) noexcept {
+    static Probe start_on(const Pty& pty, bool null_input = false,
+                          const char* program = kProbePath,
+                          const char* input_file = nullptr) noexcept {
         const pid_t pid = ::fork();
         if (pid == 0) {
             // Only async-signal-safe calls between fork and exec.
@@ -139,7 +143,10 @@ public:
             if (null_input) {
                 redirect_input_from_null();
             }
-            exec_probe();
+            if (input_file != nullptr) {
+                redirect_input_from(input_file);
+            }
+            exec_program(program);
         }
         return Probe{pid};
     }
@@ -204,19 +211,23 @@ private:
                info.si_pid == pid_;
     }
 
-    static void redirect_input_from_null() noexcept {
-        const int null = ::open("/dev/null", O_RDONLY);
-        if (null >= 0) {
-            ::dup2(null, STDIN_FILENO);
-            if (null != STDIN_FILENO) {
-                ::close(null);
+    static void redirect_input_from_null() noexcept { redirect_input_from("/dev/null"); }
+
+    static void redirect_input_from(const char* path) noexcept {
+        const int input = ::open(path, O_RDONLY);
+        if (input >= 0) {
+            ::dup2(input, STDIN_FILENO);
+            if (input != STDIN_FILENO) {
+                ::close(input);
             }
         }
     }
 
-    [[noreturn]] static void exec_probe() noexcept {
-        char* const arguments[] = {const_cast<char*>(kProbePath), nullptr};
-        ::execv(kProbePath, arguments);
+    [[noreturn]] static void exec_probe() noexcept { exec_program(kProbePath); }
+
+    [[noreturn]] static void exec_program(const char* program) noexcept {
+        char* const arguments[] = {const_cast<char*>(program), nullptr};
+        ::execv(program, arguments);
         ::_exit(127);
     }
 
@@ -318,6 +329,32 @@ INSTANTIATE_TEST_SUITE_P(
                     KeyCase{"AltLetterIsEscape", "\x1bx", 27},
                     KeyCase{"UnknownSequenceIsEscape", "\x1b[99~", 27}),
     [](const testing::TestParamInfo<KeyCase>& key) { return std::string(key.param.name); });
+
+// The whole program: names piped in, the principal strain file written, and
+// the key pressed at the closing prompt becomes the exit status.
+TEST(KeyWaitTerminal, TheProgramExitsWithTheCodeOfTheKeyPressed) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("tervalin-key-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path examples = TERVALIN_EXAMPLES;
+    const std::filesystem::path output = folder / "strains.txt";
+    {
+        std::ofstream names(folder / "names.txt");
+        names << (examples / "rosette_x.txt").string() << ' '
+              << (examples / "rosette_45.txt").string() << ' '
+              << (examples / "rosette_y.txt").string() << ' ' << output.string() << '\n';
+    }
+    Pty pty;
+    ASSERT_TRUE(pty.is_open());
+    const std::string names = (folder / "names.txt").string();
+    Probe program = Probe::start_on(pty, false, TERVALIN_PROGRAM, names.c_str());
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.wait_until_raw(pty)) << "the program never waited for a key";
+    ASSERT_TRUE(pty.type("q"));
+    EXPECT_TRUE(exited_with(program.wait_for_exit(), 113));
+    EXPECT_TRUE(std::filesystem::file_size(output) > 0);
+    std::filesystem::remove_all(folder);
+}
 
 TEST(KeyWaitTerminal, ReadsTheTerminalNotRedirectedStandardInput) {
     Pty pty;
