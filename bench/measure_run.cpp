@@ -3,7 +3,8 @@
 //
 //   measure_run [--setsid] [--in FILE] [--out FILE] [--err FILE] -- COMMAND [ARG...]
 //
-// prints "SECONDS MAX_RSS_KIB STATUS" on one line. --setsid starts the
+// prints "SECONDS MAX_RSS_KIB STATUS CPU_SECONDS" on one line (CPU time is
+// user plus system, which other load on the machine disturbs far less). --setsid starts the
 // command in a new session, without a controlling terminal, so a program
 // that waits for a key on the terminal returns at once. The command's
 // standard input and output come from and go to FILE (default /dev/null);
@@ -79,6 +80,10 @@ bool redirect(const char* name, int flags, int target) {
     _exit(127);
 }
 
+double seconds(const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
+
 int exit_code(int status) {
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -116,6 +121,7 @@ int main(int argc, char** argv) {
     }
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     // ru_maxrss is in KiB on Linux, the peak of the command and every child it waited for.
-    std::printf("%.4f %ld %d\n", wall.count(), usage.ru_maxrss, exit_code(status));
+    std::printf("%.4f %ld %d %.4f\n", wall.count(), usage.ru_maxrss, exit_code(status),
+                seconds(usage.ru_utime) + seconds(usage.ru_stime));
     return 0;
 }
