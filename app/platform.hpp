@@ -4,6 +4,7 @@
 // chosen by the build; nothing else in the program tests for a platform.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 namespace tervalin::platform {
@@ -18,6 +19,14 @@ namespace tervalin::platform {
 
 // Creates, or empties, `name` for writing in text mode; nullptr on failure.
 [[nodiscard]] std::FILE* create_output_file(const char* name) noexcept;
+
+// Size of the large pages that advise_large_pages can use; storage meant for
+// them is aligned to it.
+inline constexpr std::size_t kLargePageSize = 2 * 1024 * 1024;
+
+// Asks the system to back [start, start + size) with large pages where it can:
+// filling 32 MB of rows otherwise costs thousands of page faults. A hint only.
+void advise_large_pages(void* start, std::size_t size) noexcept;
 
 // Reads one key press from the console itself (not standard input), without
 // echo or Enter: its character code; 0 or 224 first for two-code keys (function

@@ -1,7 +1,10 @@
 // File handling of the platform interface on POSIX systems.
 #include "platform.hpp"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+
+#include <cstdint>
 
 namespace tervalin::platform {
 
@@ -34,6 +37,21 @@ std::FILE* create_output_file(const char* name) noexcept {
         std::setvbuf(file, nullptr, _IONBF, 0);
     }
     return file;
+}
+
+void advise_large_pages(void* start, std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE  // Linux only; elsewhere the hint has no counterpart
+    // madvise wants a page-aligned start: advise the whole large pages inside.
+    const auto first = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t aligned = (first + kLargePageSize - 1) & ~(kLargePageSize - 1);
+    const std::uintptr_t end = first + size;
+    if (aligned < end) {
+        madvise(reinterpret_cast<void*>(aligned), end - aligned, MADV_HUGEPAGE);
+    }
+#else
+    static_cast<void>(start);
+    static_cast<void>(size);
+#endif
 }
 
 }  // namespace tervalin::platform
