@@ -7,29 +7,16 @@
 #include <sstream>
 #include <string>
 
+#include "console_texts.hpp"
 #include "program_runner.hpp"
 
 namespace tervalin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ProgramRun;
-using testing::TempFolder;
+using namespace testing;  // the runner and the console texts
 
-// The console texts, typed out independently of the program.
-const std::string kIntro =
-    "\n tervalin.exe, ver 1.0, July 9, 2005"
-    "\n\n by Haskovar "
-    "\n Email:  tervalin@example.org \n"
-    "\n\n Each input file must have two columns: time(sec) & microstrain. \n"
-    "\n The files must be synchronized. \n";
-const std::string kChannelQuestions =
-    "\n\n Enter the X-axis filename:\n"
-    "\n\n Enter the 45 degree filename:\n"
-    "\n\n Enter the Y-axis filename:\n"
-    "\n\n";
-const std::string kOutputQuestion = "\n\n Enter the principal strain output filename:\n";
-const std::string kClosing = "\n\n Program complete. \n Press any key to exit.";
+// With no row read, the seeds of the extremes and zero peaks.
 const std::string kNoRowSummary =
     "\n\n Strain Summary \n"
     "\n X-axis: max=  -1e+090  min=   1e+090"
@@ -38,11 +25,6 @@ const std::string kNoRowSummary =
     "\n max e1    =        0 "
     "\n max e2    =        0 "
     "\n max shear =        0 \n";
-// No controlling terminal: the key wait gives -1 at once.
-constexpr int kNoConsoleStatus = 255;
-
-std::string opened(const std::string& name) { return " File: " + name + " opened. \n"; }
-std::string failed(const std::string& name) { return " Failed to open file: " + name + " \n"; }
 
 std::string read_file(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -55,20 +37,8 @@ ProgramRun run(const TempFolder& folder, const std::string& input) {
     return testing::run_program_in(TERVALIN_PROGRAM, folder.path(), input);
 }
 
-std::string pairs(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        text += std::to_string(i) + " " + std::to_string(100 + i) + "\n";
-    }
-    return text;
-}
-
-// Three channel files x.txt, d.txt, y.txt of `rows` pairs each.
-void write_channels(const TempFolder& folder, int rows) {
-    folder.write("x.txt", pairs(rows));
-    folder.write("d.txt", pairs(rows));
-    folder.write("y.txt", pairs(rows));
-}
+std::string pairs(int count) { return equal_channel_pairs(count); }
+void write_channels(const TempFolder& folder, int rows) { write_equal_channels(folder, rows); }
 
 TEST(EndToEnd, ExampleRunGivesTheReferenceFileAndSummary) {
     TempFolder folder;

@@ -152,4 +152,19 @@ std::string TempFolder::read(const std::string& name) const {
     return contents.str();
 }
 
+std::string equal_channel_pairs(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += std::to_string(i) + " " + std::to_string(100 + i) + "\n";
+    }
+    return text;
+}
+
+void write_equal_channels(const TempFolder& folder, int rows) {
+    const std::string pairs = equal_channel_pairs(rows);
+    folder.write("x.txt", pairs);
+    folder.write("d.txt", pairs);
+    folder.write("y.txt", pairs);
+}
+
 }  // namespace tervalin::testing

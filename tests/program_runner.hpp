@@ -12,7 +12,10 @@ struct ProgramRun {
     std::string out;           // everything written to standard output
     std::string err;           // everything written to standard error
     int exit_status = -1;      // 0-255, or -1 when ended by a signal or the time limit
-    long peak_rss_kib = 0;     // peak resident memory of the process
+    // Peak resident memory of the process. Linux counts the test process's own
+    // memory at the fork in it too: free large buffers before a run that
+    // checks this figure.
+    long peak_rss_kib = 0;
 };
 
 // Starts `program` in `folder`, feeds it `input` and then closes its standard
@@ -37,5 +40,12 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Pairs "i 100+i" for i = 0 .. count - 1, one a line: with every channel the
+// same, each row has e1 = e2 = its strain and zero shear.
+std::string equal_channel_pairs(int count);
+
+// Channel files x.txt, d.txt and y.txt of `rows` such pairs each in `folder`.
+void write_equal_channels(const TempFolder& folder, int rows);
 
 }  // namespace tervalin::testing

@@ -29,42 +29,22 @@
 #include <thread>
 #include <vector>
 
+#include "console_texts.hpp"
 #include "program_runner.hpp"
 
 namespace tervalin {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ProgramRun;
-using testing::TempFolder;
+using namespace testing;  // the runner and the console texts
 
 // ------------------------------------------------------------ console texts
-// Typed from the program's message definitions (app/run_driver.cpp,
-// report/strain_summary.cpp) and the documented number formats.
-
-const std::string kIntro =
-    "\n tervalin.exe, ver 1.0, July 9, 2005"
-    "\n\n by Haskovar "
-    "\n Email:  tervalin@example.org \n"
-    "\n\n Each input file must have two columns: time(sec) & microstrain. \n"
-    "\n The files must be synchronized. \n";
-const std::string kChannelQuestions =
-    "\n\n Enter the X-axis filename:\n"
-    "\n\n Enter the 45 degree filename:\n"
-    "\n\n Enter the Y-axis filename:\n"
-    "\n\n";
-const std::string kOutputQuestion = "\n\n Enter the principal strain output filename:\n";
-const std::string kClosing = "\n\n Program complete. \n Press any key to exit.";
 
 constexpr int kFailureStatus = 1;
-// No controlling terminal: the key wait gives -1 at once.
-constexpr int kNoConsoleStatus = 255;
 
 // The program's file-name buffer holds 259 characters.
 constexpr std::size_t kLongestName = 259;
 
-std::string opened(const std::string& name) { return " File: " + name + " opened. \n"; }
-std::string failed(const std::string& name) { return " Failed to open file: " + name + " \n"; }
 // An over-long name is shown cut, with an ellipsis.
 std::string failed_long(const std::string& name) {
     return " Failed to open file: " + name.substr(0, kLongestName) + "... \n";
@@ -113,21 +93,8 @@ const std::string kNoRowSummary = summary({" -1e+090", "  1e+090", " -1e+090", "
 
 // --------------------------------------------------------------- the files
 
-// Pairs "i 100+i" for i = 0..count-1: every channel equal, so e1 = e2 = strain
-// and shear 0 on each row.
-std::string pairs(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        text += std::to_string(i) + " " + std::to_string(100 + i) + "\n";
-    }
-    return text;
-}
-
-void write_channels(const TempFolder& folder, int rows) {
-    folder.write("x.txt", pairs(rows));
-    folder.write("d.txt", pairs(rows));
-    folder.write("y.txt", pairs(rows));
-}
+std::string pairs(int count) { return equal_channel_pairs(count); }
+void write_channels(const TempFolder& folder, int rows) { write_equal_channels(folder, rows); }
 
 // Writes `head`, `count` copies of `block` and `tail` to `path` in large writes
 // of a buffer small enough not to weigh on this process's memory.
