@@ -20,8 +20,7 @@ namespace tervalin::platform {
 // Creates, or empties, `name` for writing in text mode; nullptr on failure.
 [[nodiscard]] std::FILE* create_output_file(const char* name) noexcept;
 
-// Size of the large pages that advise_large_pages can use; storage meant for
-// them is aligned to it.
+// Size of the large pages that advise_large_pages asks for.
 inline constexpr std::size_t kLargePageSize = 2 * 1024 * 1024;
 
 // Asks the system to back [start, start + size) with large pages where it can:

@@ -19,8 +19,10 @@ using FileName = std::array<char, kFileNameSize>;
 
 // The large storage starts all zero, so it lives apart from the seeded run
 // state: zero-filled statics take no room in the executable and no memory
-// until used, and the history can be given large pages.
-alignas(platform::kLargePageSize) StrainHistory history_storage;
+// until used, and the history can be given large pages. (Not aligned to
+// them: Windows object files cannot align past 8 KiB; the advice covers the
+// whole large pages inside.)
+StrainHistory history_storage;
 std::array<std::array<char, kChannelBufferSize>, kChannelCount> channel_buffer_storage;
 
 // Everything the run holds, from the dialogue to the end of the process.
