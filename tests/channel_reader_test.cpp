@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <random>
@@ -87,7 +88,8 @@ public:
                  std::size_t buffer_size = kChannelBufferSize) {
         const std::string* texts[] = {&x, &d, &y};
         for (std::size_t c = 0; c < 3; ++c) {
-            files_[c] = std::tmpfile();
+            paths_[c] = scratch_path();
+            files_[c] = std::fopen(paths_[c].string().c_str(), "w+b");
             std::fwrite(texts[c]->data(), 1, texts[c]->size(), files_[c]);
             std::rewind(files_[c]);
             buffers_[c].resize(buffer_size);
@@ -96,8 +98,9 @@ public:
         }
     }
     ~ChannelFiles() {
-        for (std::FILE* f : files_) {
-            std::fclose(f);
+        for (std::size_t c = 0; c < 3; ++c) {
+            std::fclose(files_[c]);
+            std::filesystem::remove(paths_[c]);
         }
     }
     ChannelFiles(const ChannelFiles&) = delete;
@@ -115,6 +118,15 @@ public:
     UnusedData unused() { return find_unused_data(channels_, row_limit_reached_); }
 
 private:
+    // A file in the temporary folder: std::tmpfile wants the drive's root on Windows.
+    static std::filesystem::path scratch_path() {
+        static int serial = 0;
+        return std::filesystem::temp_directory_path() /
+               ("tervalin-channel-" + std::to_string(std::random_device{}()) + "-" +
+                std::to_string(++serial) + ".txt");
+    }
+
+    std::array<std::filesystem::path, 3> paths_;
     std::array<std::FILE*, 3> files_{};
     std::array<std::vector<char>, 3> buffers_;
     std::array<GaugeChannel, 3> channels_{};

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -70,8 +72,13 @@ TEST(PeakStrains, GreatestMagnitudeWithItsSignEarlierWinsTies) {
     }
 }
 
+// The summary as printed to a binary stream (std::tmpfile wants the drive's
+// root on Windows, so a file in the temporary folder).
 std::string summary_text(const RunFigures& figures) {
-    std::FILE* file = std::tmpfile();
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("tervalin-summary-" + std::to_string(std::random_device{}()) + ".txt");
+    std::FILE* file = std::fopen(path.string().c_str(), "w+b");
     print_strain_summary(figures.extremes, figures.peaks, file);
     std::rewind(file);
     std::string text;
@@ -79,6 +86,7 @@ std::string summary_text(const RunFigures& figures) {
         text += static_cast<char>(c);
     }
     std::fclose(file);
+    std::filesystem::remove(path);
     return text;
 }
 
