@@ -160,6 +160,17 @@ constexpr bool is_cursor_letter(int c) noexcept {
 // F1-F4 as `ESC O P..S`, and modified as `ESC [ 1 ; m P..S`.
 constexpr bool is_function_letter(int c) noexcept { return c >= 'P' && c <= 'S'; }
 
+// The key a sequence's final letter names, in either introducer's form.
+[[nodiscard]] constexpr int key_from_final_letter(int final_byte) noexcept {
+    if (is_cursor_letter(final_byte)) {
+        return kCursorKey;
+    }
+    if (is_function_letter(final_byte)) {
+        return kFunctionKey;
+    }
+    return kEscape;
+}
+
 struct SequenceEnd {
     int final_byte;  // -1 when the sequence was cut short
     int key_number;  // the first parameter, 0 when there is none
@@ -197,25 +208,12 @@ struct SequenceEnd {
     if (ends_numbered_key(end.final_byte)) {
         return key_from_number(end.key_number);
     }
-    if (is_cursor_letter(end.final_byte)) {
-        return kCursorKey;
-    }
-    if (is_function_letter(end.final_byte)) {
-        return kFunctionKey;
-    }
-    return kEscape;
+    return key_from_final_letter(end.final_byte);
 }
 
 [[nodiscard]] int key_from_ss3(int tty) noexcept {
     // Some terminals put a modifier here (ESC O 5 A); it changes nothing.
-    const int final_byte = read_to_final_byte(tty, read_byte_within_gap(tty)).final_byte;
-    if (is_cursor_letter(final_byte)) {
-        return kCursorKey;
-    }
-    if (is_function_letter(final_byte)) {
-        return kFunctionKey;
-    }
-    return kEscape;
+    return key_from_final_letter(read_to_final_byte(tty, read_byte_within_gap(tty)).final_byte);
 }
 
 // After an Esc: the key it begins, or Esc itself when nothing follows in time.

@@ -93,10 +93,6 @@ std::FILE* create_output_file(const char* name) noexcept {
     return file;
 }
 
-}  // namespace tervalin::platform
-
-namespace tervalin::platform {
-
 // Large pages on Windows need the lock-pages privilege, which ordinary
 // accounts lack: there is nothing for the hint to ask for.
 void advise_large_pages(void* start, std::size_t size) noexcept {

@@ -84,23 +84,13 @@ private:
     bool sticky_ = false;
 };
 
-// Stands in for the accumulator where only the extent of a number is wanted.
-struct DigitSink {
-    void set_negative() noexcept {}
-    void mantissa_digit(char, bool) noexcept {}
-    void exponent_digit(char) noexcept {}
-    void set_exponent_negative() noexcept {}
-};
-
 // Reads characters one at a time from memory for the accumulator; -1 past the end.
 struct TextCursor {
     const char* p;
     const char* last;
-    bool touched_end = false;
 
-    [[nodiscard]] int peek(std::size_t offset) noexcept {
+    [[nodiscard]] int peek(std::size_t offset) const noexcept {
         if (static_cast<std::size_t>(last - p) <= offset) {
-            touched_end = true;
             return -1;
         }
         return static_cast<unsigned char>(p[offset]);
@@ -177,8 +167,12 @@ double convert_complete_number(const char* first, const char* last) noexcept {
 constexpr std::array<double, 23> kExactPowersOfTen{
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr std::int64_t kMaxExactPower = std::ssize(kExactPowersOfTen) - 1;
 constexpr std::uint64_t kMaxExactMantissa = std::uint64_t{1} << 53;
 constexpr std::uint64_t kMantissaLimit = 1'000'000'000'000'000'000;  // 10^18: room for a digit
+// Where the quick scan stops counting exponent digits: far past the range in
+// which it converts, and far from overflow.
+constexpr std::int64_t kQuickExponentCap = 1'000'000;
 
 // A number scanned in one pass. With `exact`, `value` is the correctly
 // rounded result: an exact mantissa times or divided by an exact power of
@@ -233,7 +227,7 @@ QuickScan quick_scan(const char* first, const char* last) noexcept {
         std::int64_t exponent = 0;
         const char* exponent_start = e;
         for (; e != last && is_digit(*e); ++e) {
-            exponent = std::min<std::int64_t>(exponent * 10 + (*e - '0'), 1'000'000);
+            exponent = std::min<std::int64_t>(exponent * 10 + (*e - '0'), kQuickExponentCap);
         }
         touched = e == last;
         if (e != exponent_start) {
@@ -242,13 +236,19 @@ QuickScan quick_scan(const char* first, const char* last) noexcept {
         }
     }
     const NumberExtent extent{static_cast<std::size_t>(p - first), touched};
-    if (!exact || mantissa > kMaxExactMantissa || scale < -22 || scale > 22) {
+    if (!exact || mantissa > kMaxExactMantissa || scale < -kMaxExactPower ||
+        scale > kMaxExactPower) {
         return {extent, mantissa == 0 && exact, negative ? -0.0 : 0.0};
     }
     double value = static_cast<double>(mantissa);
     value = scale < 0 ? value / kExactPowersOfTen[static_cast<std::size_t>(-scale)]
                       : value * kExactPowersOfTen[static_cast<std::size_t>(scale)];
     return {extent, true, negative ? -value : value};
+}
+
+// The value of a number the quick scan found at `first`.
+double value_of(const QuickScan& scan, const char* first) noexcept {
+    return scan.exact ? scan.value : convert_complete_number(first, first + scan.extent.length);
 }
 
 }  // namespace
@@ -258,8 +258,7 @@ ScanResult scan_number(const char* first, const char* last) noexcept {
     if (scan.extent.length == 0) {
         return {first, std::errc::invalid_argument, 0.0};
     }
-    const char* end = first + scan.extent.length;
-    return {end, std::errc{}, scan.exact ? scan.value : convert_complete_number(first, end)};
+    return {first + scan.extent.length, std::errc{}, value_of(scan, first)};
 }
 
 void ChannelStream::attach(std::FILE* file, std::span<char> buffer) noexcept {
@@ -328,7 +327,7 @@ bool ChannelStream::read_number(double& value) noexcept {
     if (scan.extent.length == 0) {
         return false;
     }
-    value = scan.exact ? scan.value : convert_complete_number(first, first + scan.extent.length);
+    value = value_of(scan, first);
     pos_ += scan.extent.length;
     return true;
 }
@@ -396,13 +395,17 @@ bool read_sample_row(std::span<GaugeChannel, kChannelCount> channels, SampleRow&
 
 UnusedData find_unused_data(std::span<GaugeChannel, kChannelCount> channels,
                             bool row_limit_reached) noexcept {
-    if (row_limit_reached) {
-        for (int c = 0; c < kChannelCount; ++c) {
+    // The first channel, from `first` on, with text past the white space ahead.
+    const auto first_with_text_left = [&](int first, UnusedReason reason) noexcept {
+        for (int c = first; c < kChannelCount; ++c) {
             if (channels[static_cast<std::size_t>(c)].stream.has_text_left()) {
-                return {c, UnusedReason::row_limit};
+                return UnusedData{c, reason};
             }
         }
-        return {};
+        return UnusedData{};
+    };
+    if (row_limit_reached) {
+        return first_with_text_left(0, UnusedReason::row_limit);
     }
     // The failed row read every channel up to the one that failed; the ones
     // before it gave a pair that is now not kept, the ones after it were not read.
@@ -425,12 +428,7 @@ UnusedData find_unused_data(std::span<GaugeChannel, kChannelCount> channels,
     if (failed > 0) {
         return {0, UnusedReason::other_file_ended};
     }
-    for (int c = failed + 1; c < kChannelCount; ++c) {
-        if (channels[static_cast<std::size_t>(c)].stream.has_text_left()) {
-            return {c, UnusedReason::other_file_ended};
-        }
-    }
-    return {};
+    return first_with_text_left(1, UnusedReason::other_file_ended);
 }
 
 }  // namespace tervalin
